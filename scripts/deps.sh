@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that picwnd needs, for the roles named on the command line:
+#   build  compiler, CMake, Qt 6
+#   test   a real X server, window manager and compositor, and the X libraries the tests use
+#   run    a virtual X display and a screenshot tool, for machines without a display
+# Packages already installed are not touched; nothing is installed when all are there.
+set -euo pipefail
+
+declare -A packages=(
+    [build]="g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins"
+    [test]="xvfb openbox xcompmgr x11-utils xdotool libxcb1-dev libxcb-shape0-dev libxcb-xtest0-dev libxcb-image0-dev"
+    [run]="xvfb x11-utils x11-xserver-utils imagemagick"
+)
+
+wanted=()
+for role in "$@"; do
+    [[ -n "${packages[$role]:-}" ]] || { echo "deps.sh: unknown role '$role'" >&2; exit 2; }
+    read -r -a list <<<"${packages[$role]}"
+    wanted+=("${list[@]}")
+done
+
+missing=()
+for package in "${wanted[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
+    [[ "$status" == installed ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Sets up everything and runs the whole test suite: installs the packages the build and the tests
+# need, builds with warnings as errors, and runs CTest. The end-to-end tests start their own X
+# server, window manager and compositor on a free display.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${PICWND_BUILD_DIR:-$top/build}
+
+bash "$top/scripts/deps.sh" build test
+cmake -S "$top" -B "$build" -G Ninja -DPICWND_WERROR=ON >/dev/null
+cmake --build "$build"
+ctest --test-dir "$build" --output-on-failure "$@"

@@ -1,0 +1,17 @@
+#pragma once
+
+class QString;
+
+// The largest picture the program decodes, counted at 4 bytes a pixel: 512 MiB is about 134
+// megapixels, room for any camera photo, while a small file that claims absurd dimensions is
+// refused before anything of its size is allocated.
+inline constexpr int pictureAllocationLimitMiB = 512;
+
+// Sets the toolkit's decoder limit and sizes its pixmap cache so that it can hold any picture that
+// the decoder accepts: the window loads its picture twice, and the second load is then served
+// from the cache instead of being decoded again.
+void preparePictureLoading();
+
+// Why the picture at path cannot be shown, in a few words for an error message ("No such file or
+// directory", "Is a directory", the decoder's reason, ...). Meant for after a load has failed.
+[[nodiscard]] QString pictureProblem(const QString &path);
