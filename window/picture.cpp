@@ -1,10 +1,109 @@
 #include "picture.h"
 
+#include <QByteArray>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QPixmap>
 #include <QPixmapCache>
 #include <QSize>
 #include <QString>
+#include <qlogging.h>
+
+#include <cstdio>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Holds back what is printed while it lives: the toolkit's messages and, where decoders write
+// to standard error themselves (libpng does), those bytes too. passOn() hands it all on as it
+// came; otherwise it is dropped.
+class HeldMessages
+{
+public:
+    HeldMessages()
+    {
+        s_previous = qInstallMessageHandler(&hold);
+#ifdef Q_OS_UNIX
+        // A pipe, not a file: nothing is written anywhere. Non-blocking, so that a decoder that
+        // says more than the pipe holds loses the rest instead of hanging.
+        int fds[2] = {-1, -1};
+        std::fflush(stderr);
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+            m_savedStderr = ::dup(STDERR_FILENO);
+            ::dup2(fds[1], STDERR_FILENO);
+            ::close(fds[1]);
+            m_heldStderr = fds[0];
+        }
+#endif
+    }
+    ~HeldMessages()
+    {
+        restore(false);
+    }
+    HeldMessages(const HeldMessages &) = delete;
+    HeldMessages &operator=(const HeldMessages &) = delete;
+
+    void passOn()
+    {
+        restore(true);
+    }
+
+private:
+    struct Message
+    {
+        QtMsgType type = QtDebugMsg;
+        QByteArray category;
+        QString text;
+    };
+
+    void restore(bool pass)
+    {
+        if (m_restored)
+            return;
+        m_restored = true;
+        qInstallMessageHandler(s_previous);
+#ifdef Q_OS_UNIX
+        if (m_heldStderr >= 0) {
+            std::fflush(stderr);
+            ::dup2(m_savedStderr, STDERR_FILENO);
+            ::close(m_savedStderr);
+            char buffer[4096];
+            ssize_t got = 0;
+            while ((got = ::read(m_heldStderr, buffer, sizeof buffer)) > 0)
+                if (pass && ::write(STDERR_FILENO, buffer, static_cast<size_t>(got)) < 0)
+                    break;
+            ::close(m_heldStderr);
+        }
+#endif
+        if (pass) {
+            for (const Message &message : s_held) {
+                const QMessageLogContext context(nullptr, 0, nullptr, message.category.constData());
+                s_previous(message.type, context, message.text);
+            }
+        }
+        s_held.clear();
+    }
+
+    static void hold(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        s_held.push_back({type, QByteArray(context.category), text});
+    }
+
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline std::vector<Message> s_held;
+    bool m_restored = false;
+#ifdef Q_OS_UNIX
+    int m_savedStderr = -1;
+    int m_heldStderr = -1;
+#endif
+};
+
+} // namespace
 
 void preparePictureLoading()
 {
@@ -15,8 +114,18 @@ void preparePictureLoading()
         QPixmapCache::setCacheLimit(limitKiB);
 }
 
+QPixmap loadPicture(const QString &path)
+{
+    HeldMessages messages;
+    QPixmap picture(path);
+    if (!picture.isNull())
+        messages.passOn();
+    return picture;
+}
+
 QString pictureProblem(const QString &path)
 {
+    const HeldMessages messages;
     const QFileInfo info(path);
     if (!info.exists())
         return QStringLiteral("No such file or directory");

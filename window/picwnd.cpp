@@ -21,10 +21,10 @@ namespace {
 
 // Built before the base class, so that the decoder limit and the cache size are in force for the
 // picture that the base is constructed with.
-QPixmap loadPicture(const QString &path)
+QPixmap loadFirstPicture(const QString &path)
 {
     preparePictureLoading();
-    return QPixmap(path);
+    return loadPicture(path);
 }
 
 void reportUnshowable(const QString &path)
@@ -36,7 +36,7 @@ void reportUnshowable(const QString &path)
 } // namespace
 
 PicWnd::PicWnd(const QString &picturePath)
-    : QSplashScreen(loadPicture(picturePath), Qt::WindowStaysOnTopHint)
+    : QSplashScreen(loadFirstPicture(picturePath), Qt::WindowStaysOnTopHint)
 {
     if (pixmap().isNull()) {
         reportUnshowable(picturePath);
@@ -51,7 +51,7 @@ PicWnd::PicWnd(const QString &picturePath)
     placeFromFile();
 
     // The shape comes from a fresh load of the file (the pixmap cache has it by now).
-    applyShape(*this, pictureShape(QPixmap(picturePath)));
+    applyShape(*this, pictureShape(loadPicture(picturePath)));
 
     // Stored only: the window is first shown at the toolkit's default, fully opaque, and the
     // first key press applies the stored value.

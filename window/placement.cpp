@@ -26,13 +26,15 @@ bool isSpace(int c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool isDigit(int c) { return c >= '0' && c <= '9'; }
+bool isDigit(int c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // The fields are read the way two calls of fscanf(file, "%s %d %s", ...) read them, one after the
 // other. Every conversion skips leading whitespace, so the two calls read exactly like one list of
 // six fields. Source yields bytes 0..255, endOfText or unusable from next().
-template <typename Source>
-class FieldReader
+template <typename Source> class FieldReader
 {
 public:
     explicit FieldReader(Source &source) : m_source(source) {}
@@ -209,8 +211,8 @@ std::optional<QPoint> readPlacementFile(const QString &path)
 #ifdef Q_OS_UNIX
     // O_NONBLOCK: opening a FIFO must not wait for a writer. Whatever was opened is then checked to
     // be a regular file, so the name cannot be swapped for something else after a test.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     std::optional<QPoint> result;

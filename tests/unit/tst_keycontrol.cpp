@@ -106,12 +106,12 @@ void TestKeyControl::movesWithoutOverflow_data()
     constexpr int min = std::numeric_limits<int>::min();
     constexpr int max = std::numeric_limits<int>::max();
     QTest::newRow("plain") << QPoint(5, 5) << QPoint(-20, 10) << QPoint(-15, 15);
-    QTest::newRow("up to the end") << QPoint(max - 20, min + 20) << QPoint(20, -20)
-                                   << QPoint(max, min);
+    QTest::newRow("up to the end")
+        << QPoint(max - 20, min + 20) << QPoint(20, -20) << QPoint(max, min);
     QTest::newRow("held at the top") << QPoint(max - 5, 0) << QPoint(20, 0) << QPoint(max, 0);
     QTest::newRow("held at the bottom") << QPoint(0, min + 1) << QPoint(0, -10) << QPoint(0, min);
-    QTest::newRow("back from the end") << QPoint(max, min) << QPoint(-1, 1)
-                                       << QPoint(max - 1, min + 1);
+    QTest::newRow("back from the end")
+        << QPoint(max, min) << QPoint(-1, 1) << QPoint(max - 1, min + 1);
 }
 
 void TestKeyControl::movesWithoutOverflow()

@@ -168,10 +168,11 @@ void TestPicWnd::initTestCase()
     // The offscreen platform has no window shapes or opacity and says so each time; what was set
     // is still reported back, which is what these tests look at.
     static const QtMessageHandler previous = qInstallMessageHandler(nullptr);
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
-        if (!text.startsWith(QLatin1String("This plugin does not support setting window")))
-            previous(type, context, text);
-    });
+    qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+            if (!text.startsWith(QLatin1String("This plugin does not support setting window")))
+                previous(type, context, text);
+        });
 }
 
 void TestPicWnd::init()
@@ -299,7 +300,8 @@ void TestPicWnd::cutsOutExactlyTheOpaqueWhitePixels_data()
     QTest::addColumn<QImage>("image");
 
     QImage mixed(6, 2, QImage::Format_ARGB32);
-    const QRgb row[] = {0xffffffffu, 0xfffeffffu, 0xfefffffe, 0x80ffffffu, 0x00ffffffu, 0x00000000u};
+    const QRgb row[] = {0xffffffffu, 0xfffeffffu, 0xfefffffe,
+                        0x80ffffffu, 0x00ffffffu, 0x00000000u};
     for (int x = 0; x < 6; ++x) {
         mixed.setPixel(x, 0, row[x]);
         mixed.setPixel(x, 1, row[5 - x]);
@@ -369,8 +371,8 @@ void TestPicWnd::failsForAPictureItCannotShow_data()
                              << QByteArray("No such file or directory");
     QTest::newRow("empty path") << QString() << QByteArray() << QByteArray("No such file");
     QTest::newRow("directory") << QStringLiteral(".") << QByteArray() << QByteArray("directory");
-    QTest::newRow("not a picture") << QStringLiteral("notes.png") << QByteArray("just text\n")
-                                   << QByteArray("notes.png: ");
+    QTest::newRow("not a picture")
+        << QStringLiteral("notes.png") << QByteArray("just text\n") << QByteArray("notes.png: ");
 }
 
 void TestPicWnd::failsForAPictureItCannotShow()
@@ -429,15 +431,15 @@ void TestPicWnd::movesAndStepsOpacityWithTheKeys_data()
                            << (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier) << false
                            << QPoint() << 0.899999976f;
     row("held L repeats") << QStringLiteral("LLLL") << none << true << QPoint(80, 0) << 1.0f;
-    row("ten J from the start") << QStringLiteral("JJJJJJJJJJ") << none << false
-                                << QPoint(-200, 0) << 1.0f;
+    row("ten J from the start") << QStringLiteral("JJJJJJJJJJ") << none << false << QPoint(-200, 0)
+                                << 1.0f;
     row("round trip") << QStringLiteral("WASDTFGHIJKL") << none << false << QPoint() << 1.0f;
     row("M at full opacity") << QStringLiteral("M") << none << false << QPoint() << 1.0f;
     row("N") << QStringLiteral("N") << none << false << QPoint() << 0.899999976f;
     row("N then M") << QStringLiteral("NM") << none << false << QPoint() << 1.0f;
     row("five N") << QStringLiteral("NNNNN") << none << false << QPoint() << 0.499999911f;
-    row("ten N stop at the lowest") << QStringLiteral("NNNNNNNNNN") << none << false << QPoint()
-                                    << 0.099999927f;
+    row("ten N stop at the lowest")
+        << QStringLiteral("NNNNNNNNNN") << none << false << QPoint() << 0.099999927f;
     row("nine N nine M") << QStringLiteral("NNNNNNNNNMMMMMMMMM") << none << false << QPoint()
                          << 1.0f;
     row("moves and steps") << QStringLiteral("HNHNK") << none << false << QPoint(20, 20)
@@ -509,7 +511,8 @@ void TestPicWnd::closesAndQuitsOnX()
     QCoreApplication::processEvents(); // the platform's own report of that move comes first
 
     // Delivered by the event loop, so that the quit it asks for ends that loop.
-    QCoreApplication::postEvent(&window, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier));
+    QCoreApplication::postEvent(&window,
+                                new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier));
     QCOMPARE(runEventLoop(), 0);
     QVERIFY(!window.isVisible());
     // The stored state is applied to the closed window all the same.

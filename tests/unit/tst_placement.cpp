@@ -19,9 +19,15 @@ namespace {
 
 const std::optional<QPoint> none;
 
-std::optional<QPoint> at(int x, int y) { return QPoint(x, y); }
+std::optional<QPoint> at(int x, int y)
+{
+    return QPoint(x, y);
+}
 
-QByteArray word(int length) { return QByteArray(length, 'w'); }
+QByteArray word(int length)
+{
+    return QByteArray(length, 'w');
+}
 
 } // namespace
 
@@ -57,8 +63,8 @@ void TestPlacement::readsTheSecondAndFifthField_data()
     QTest::newRow("negative") << QByteArray("a -40 b\nc -7 d") << at(-40, -7);
     QTest::newRow("plus and zeros") << QByteArray("a +007 b\nc -0 d") << at(7, 0);
     QTest::newRow("leading zeros not octal") << QByteArray("a 010 b\nc 0x1 d") << at(10, 0);
-    QTest::newRow("int range ends") << QByteArray("a -2147483648 b\nc 2147483647 d")
-                                    << at(INT32_MIN, INT32_MAX);
+    QTest::newRow("int range ends")
+        << QByteArray("a -2147483648 b\nc 2147483647 d") << at(INT32_MIN, INT32_MAX);
     QTest::newRow("many leading zeros")
         << (QByteArray("a ") + QByteArray(1000, '0') + "5 b c 6 d") << at(5, 6);
     QTest::newRow("x too large") << QByteArray("a 2147483648 b\nc 1 d") << none;
@@ -69,8 +75,7 @@ void TestPlacement::readsTheSecondAndFifthField_data()
     QTest::newRow("number glued to word") << QByteArray("a 12px c 34pt") << at(12, 34);
     QTest::newRow("decimal point shifts fields")
         << QByteArray("a 12.5 b\nc 7 d") << none; // ".5" is field 3, "b" field 4, "c" is no number
-    QTest::newRow("decimal point then number")
-        << QByteArray("a 12.5 b 9 c") << at(12, 9);
+    QTest::newRow("decimal point then number") << QByteArray("a 12.5 b 9 c") << at(12, 9);
     QTest::newRow("word glued to number") << QByteArray("x=100 y=200") << none;
     QTest::newRow("word glued, numbers later") << QByteArray("x=1 5 w y=2 6 w") << at(5, 6);
     QTest::newRow("sign alone") << QByteArray("a - b c 1 d") << none;
@@ -109,7 +114,10 @@ void TestPlacement::readsTheSecondAndFifthField()
              expected);
 }
 
-void TestPlacement::readsAFileAsItsTextReads_data() { readsTheSecondAndFifthField_data(); }
+void TestPlacement::readsAFileAsItsTextReads_data()
+{
+    readsTheSecondAndFifthField_data();
+}
 
 void TestPlacement::readsAFileAsItsTextReads()
 {
@@ -148,7 +156,8 @@ void TestPlacement::readsOnlyUpToTheSixthField()
 
     // The sixth field may end on the budget's last byte, but not beyond it.
     const QByteArray head("a 1 b c 2");
-    const QByteArray lastByte = head + QByteArray(int(placementMaxBytes) - head.size() - 1, ' ') + "d";
+    const QByteArray lastByte =
+        head + QByteArray(int(placementMaxBytes) - head.size() - 1, ' ') + "d";
     write(lastByte);
     QCOMPARE(readPlacementFile(dir.filePath(QStringLiteral("config.xml"))), at(1, 2));
     write(lastByte + "d");

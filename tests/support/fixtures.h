@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QRegion>
+#include <QString>
+
+class QDir;
+
+// Pictures for the end-to-end tests, and what a user should see of them.
+
+// A picture with opaque-white background, coloured areas, white holes and a few near-white
+// pixels (which stay part of the window): width x height, opaque (no alpha channel).
+[[nodiscard]] QImage stickerPicture(int width = 64, int height = 48,
+                                    QRgb colour = qRgb(200, 40, 40));
+
+// The pixels of image that are not exactly opaque white.
+[[nodiscard]] QRegion opaquePart(const QImage &image);
+
+// Whether a and b cover the same pixels, however they are cut into rectangles; says where they
+// differ when not.
+[[nodiscard]] bool sameArea(const QRegion &a, const QRegion &b);
+
+// What the screen shows of an opaque picture over a solid background: the picture, except
+// where it is opaque white.
+[[nodiscard]] QImage seenOver(const QImage &picture, QColor background);
+
+// Saves image in dir under name (format from the suffix) and returns its path.
+QString savePicture(const QDir &dir, const QString &name, const QImage &image);
