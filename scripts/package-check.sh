@@ -54,6 +54,17 @@ done
 # Nothing of the build tree (tests, build paths) may end up in the package.
 unexpected=$(grep -v -e '/$' -e '^./usr/bin/picwnd$' -e '^./usr/share/' <<<"$files" || true)
 [[ -z "$unexpected" ]] || fail "unexpected files in the package: $unexpected"
+# A distribution's program finds its libraries where the system keeps them, not by a search path
+# of its own, and carries no debugging symbols.
+unpacked=$out/unpacked
+dpkg-deb --extract "$deb" "$unpacked"
+if readelf --dynamic "$unpacked/usr/bin/picwnd" | grep -qE 'RPATH|RUNPATH'; then
+    fail "/usr/bin/picwnd has a library search path: $(readelf --dynamic "$unpacked/usr/bin/picwnd" |
+        grep -E 'RPATH|RUNPATH')"
+fi
+if readelf --sections "$unpacked/usr/bin/picwnd" | grep -qF .debug_info; then
+    fail "/usr/bin/picwnd is not stripped"
+fi
 echo "package-check: fields and files are right"
 
 if [[ "${CI:-}" != true && "${PICWND_PACKAGE_INSTALL:-}" != 1 ]]; then
