@@ -93,7 +93,11 @@ void PicWnd::keyPressEvent(QKeyEvent *event)
         break;
     case KeyAction::Quit:
         close();
-        QCoreApplication::quit();
+        // Queued, like the quit of a failed start: the splash screen handles events while it is
+        // being shown, before the event loop runs, and a quit asked for then would be lost (the
+        // window gone, the program left running).
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
         break;
     case KeyAction::PassOn:
         QSplashScreen::keyPressEvent(event);

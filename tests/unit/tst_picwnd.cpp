@@ -155,6 +155,7 @@ private Q_SLOTS:
     void passesOtherKeysOnAndStillApplies();
     void comesBackToItsPlaceOnAnyKey();
     void closesAndQuitsOnX();
+    void quitsOnXPressedBeforeTheEventLoopRuns();
 
 private:
     QString picture(const QImage &image, const QString &name = QStringLiteral("picture.png"));
@@ -518,6 +519,16 @@ void TestPicWnd::closesAndQuitsOnX()
     // The stored state is applied to the closed window all the same.
     QCOMPARE(window.pos(), home);
     QCOMPARE(window.windowOpacity(), toolkitOpacity(0.899999976f));
+}
+
+void TestPicWnd::quitsOnXPressedBeforeTheEventLoopRuns()
+{
+    // The splash screen handles events while it is shown, before the event loop has started: an X
+    // typed then must still end the program once the loop runs.
+    PicWnd window(picture(sticker()));
+    sendKey(window, Qt::Key_X);
+    QVERIFY(!window.isVisible());
+    QCOMPARE(runEventLoop(), 0);
 }
 
 QTEST_MAIN(TestPicWnd)
