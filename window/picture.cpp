@@ -116,6 +116,10 @@ void preparePictureLoading()
 
 QPixmap loadPicture(const QString &path)
 {
+    // Only regular files (or links to them) are pictures: the decoder's blocking open would wait
+    // for ever on a FIFO without a writer, and a device such as /dev/zero never ends.
+    if (!QFileInfo(path).isFile())
+        return {};
     HeldMessages messages;
     QPixmap picture(path);
     if (!picture.isNull())
@@ -131,6 +135,8 @@ QString pictureProblem(const QString &path)
         return QStringLiteral("No such file or directory");
     if (info.isDir())
         return QStringLiteral("Is a directory");
+    if (!info.isFile())
+        return QStringLiteral("Not a regular file");
     if (!info.isReadable())
         return QStringLiteral("Permission denied");
 

@@ -13,11 +13,13 @@ inline constexpr int pictureAllocationLimitMiB = 512;
 // from the cache instead of being decoded again.
 void preparePictureLoading();
 
-// Loads the picture through the toolkit's loader (its pixmap cache first). The decoders' own
+// Loads the picture through the toolkit's loader (its pixmap cache first); a null pixmap for what
+// is not a regular file (a FIFO, a device), which is never opened. The decoders' own
 // messages ("libpng error: ...") are held back while it loads and passed on only when the picture
 // loads: for a picture that cannot be shown, the program's own message says what went wrong.
 [[nodiscard]] QPixmap loadPicture(const QString &path);
 
 // Why the picture at path cannot be shown, in a few words for an error message ("No such file or
-// directory", "Is a directory", the decoder's reason, ...). Meant for after a load has failed; prints nothing itself.
+// directory", "Is a directory", the decoder's reason, ...). Meant for after a load has failed;
+// prints nothing itself.
 [[nodiscard]] QString pictureProblem(const QString &path);
