@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that picwnd needs, for the roles named on the command line:
 #   build    compiler, CMake, Qt 6
-#   test     a real X server, window manager and compositor, the X libraries the tests use, and
-#            the checkers of the desktop entry and the manual page
+#   test     a real X server, window manager and compositor, the X libraries the tests use, the
+#            checkers of the desktop entry and the manual page, and strace (the check that
+#            nothing is written)
 #   package  what CPack needs to make the Debian package (dpkg-shlibdeps works out its dependencies)
+#   harden   clang with its libFuzzer and sanitizer runtimes, for the fuzz build
 #   run      a virtual X display and a screenshot tool, for machines without a display
 # Packages already installed are not touched; nothing is installed when all are there.
 set -euo pipefail
 
 declare -A packages=(
     [build]="g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins"
-    [test]="xvfb openbox xcompmgr x11-utils xdotool libxcb1-dev libxcb-shape0-dev libxcb-xtest0-dev libxcb-image0-dev desktop-file-utils groff-base mandoc"
+    [test]="xvfb openbox xcompmgr x11-utils xdotool libxcb1-dev libxcb-shape0-dev libxcb-xtest0-dev libxcb-image0-dev desktop-file-utils groff-base mandoc strace"
     [package]="dpkg-dev file"
+    [harden]="clang libclang-rt-14-dev"
     [run]="xvfb x11-utils x11-xserver-utils imagemagick"
 )
 
