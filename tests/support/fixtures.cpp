@@ -2,7 +2,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QList>
 #include <QPainter>
+
+#include <vector>
 
 QImage stickerPicture(int width, int height, QRgb colour)
 {
@@ -72,4 +75,74 @@ QString savePicture(const QDir &dir, const QString &name, const QImage &image)
     if (!image.save(path))
         qFatal("cannot save the test picture %s", qPrintable(path));
     return path;
+}
+
+QByteArray gifData(const QImage &image)
+{
+    // Colour table: the image's colours in order of appearance, padded to 128 entries.
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    QList<QRgb> palette;
+    std::vector<int> indices;
+    indices.reserve(std::size_t(rgb.width()) * std::size_t(rgb.height()));
+    for (int y = 0; y < rgb.height(); ++y)
+        for (int x = 0; x < rgb.width(); ++x) {
+            const QRgb colour = rgb.pixel(x, y) & 0xffffffu;
+            qsizetype index = palette.indexOf(colour);
+            if (index < 0) {
+                if (palette.size() == 128)
+                    qFatal("gifData: more than 128 colours");
+                index = palette.size();
+                palette.append(colour);
+            }
+            indices.push_back(int(index));
+        }
+    palette.resize(128);
+
+    QByteArray gif("GIF89a");
+    const auto word = [&gif](int value) {
+        gif.append(char(value & 0xff));
+        gif.append(char((value >> 8) & 0xff));
+    };
+    word(rgb.width());
+    word(rgb.height());
+    gif.append(char(0xf6)); // global colour table of 2^(6+1) entries, 8 bits a primary
+    gif.append('\0');       // background colour
+    gif.append('\0');       // pixel aspect ratio
+    for (const QRgb colour : palette) {
+        gif.append(char(qRed(colour)));
+        gif.append(char(qGreen(colour)));
+        gif.append(char(qBlue(colour)));
+    }
+    gif.append(',');
+    word(0);
+    word(0);
+    word(rgb.width());
+    word(rgb.height());
+    gif.append('\0'); // no local colour table, not interlaced
+
+    // LZW with 7-bit pixels: 8-bit codes throughout, since a clear code before the table grows to
+    // 256 entries keeps the decoder from ever widening them. Every pixel is a code of its own.
+    constexpr int clearCode = 128;
+    constexpr int endCode = 129;
+    QByteArray codes;
+    codes.append(char(clearCode));
+    int sinceClear = 0;
+    for (const int index : indices) {
+        if (sinceClear == 120) {
+            codes.append(char(clearCode));
+            sinceClear = 0;
+        }
+        codes.append(char(index));
+        ++sinceClear;
+    }
+    codes.append(char(endCode));
+    gif.append(char(7)); // minimum code size
+    for (qsizetype at = 0; at < codes.size(); at += 255) {
+        const QByteArray block = codes.mid(at, 255);
+        gif.append(char(block.size()));
+        gif.append(block);
+    }
+    gif.append('\0');
+    gif.append(';');
+    return gif;
 }

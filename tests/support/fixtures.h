@@ -25,5 +25,9 @@ class QDir;
 // where it is opaque white.
 [[nodiscard]] QImage seenOver(const QImage &picture, QColor background);
 
+// The GIF file of image, which may have at most 128 colours (Qt reads GIF but does not write it):
+// one frame, a global colour table, no compression to speak of.
+[[nodiscard]] QByteArray gifData(const QImage &image);
+
 // Saves image in dir under name (format from the suffix) and returns its path.
 QString savePicture(const QDir &dir, const QString &name, const QImage &image);

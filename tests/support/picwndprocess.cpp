@@ -7,8 +7,13 @@
 
 PicwndProcess::PicwndProcess(const XSession &session, const QStringList &arguments,
                              const QString &workingDirectory, const QString &program)
+    : PicwndProcess(session.environment(), arguments, workingDirectory, program)
+{}
+
+PicwndProcess::PicwndProcess(const QProcessEnvironment &environment, const QStringList &arguments,
+                             const QString &workingDirectory, const QString &program)
 {
-    m_process.setProcessEnvironment(session.environment());
+    m_process.setProcessEnvironment(environment);
     m_process.setWorkingDirectory(workingDirectory);
     m_process.start(program.isEmpty() ? defaultProgram() : program, arguments);
     m_process.waitForStarted(10000);
@@ -30,6 +35,11 @@ QString PicwndProcess::defaultProgram()
 bool PicwndProcess::isRunning() const
 {
     return m_process.state() != QProcess::NotRunning;
+}
+
+bool PicwndProcess::hasEnded()
+{
+    return waitForExit(0);
 }
 
 bool PicwndProcess::waitForExit(int timeoutMs)
@@ -54,7 +64,7 @@ xcb_window_t PicwndProcess::waitForWindow(XClient &x, int timeoutMs)
     xcb_window_t window = XCB_NONE;
     x.waitUntil(
         [&] {
-            if (!isRunning())
+            if (hasEnded())
                 return true;
             window = x.findWindow(pid());
             return window != XCB_NONE;

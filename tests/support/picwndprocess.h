@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -18,11 +19,17 @@ class PicwndProcess
 public:
     PicwndProcess(const XSession &session, const QStringList &arguments,
                   const QString &workingDirectory, const QString &program = QString());
+    // The same with an environment of the caller's (e.g. session.environment() with changes).
+    PicwndProcess(const QProcessEnvironment &environment, const QStringList &arguments,
+                  const QString &workingDirectory, const QString &program = QString());
     ~PicwndProcess();
     PicwndProcess(const PicwndProcess &) = delete;
     PicwndProcess &operator=(const PicwndProcess &) = delete;
 
     [[nodiscard]] bool isRunning() const;
+    // Whether the process has ended, found out now (QProcess learns it from its event loop, which
+    // does not run while a test waits for X events).
+    [[nodiscard]] bool hasEnded();
     [[nodiscard]] qint64 pid() const { return m_process.processId(); }
     // Waits for the process to end; false when it is still running after timeoutMs.
     bool waitForExit(int timeoutMs);

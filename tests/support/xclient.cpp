@@ -319,6 +319,12 @@ void XClient::movePointer(QPoint rootPosition)
     sync();
 }
 
+void XClient::setInputFocus(xcb_window_t window)
+{
+    xcb_set_input_focus(m_connection, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+    sync();
+}
+
 void XClient::click(QPoint rootPosition, int button)
 {
     fake(XCB_MOTION_NOTIFY, 0, rootPosition);

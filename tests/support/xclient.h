@@ -73,6 +73,9 @@ public:
     void keyUp(std::uint32_t keysym);
     void tapKey(std::uint32_t keysym);
     void movePointer(QPoint rootPosition);
+    // Gives window the keyboard focus directly, as a window manager would (for displays without
+    // one, where focus otherwise follows the pointer).
+    void setInputFocus(xcb_window_t window);
     // Clicks and waits until the pointer and keyboard are free again.
     void click(QPoint rootPosition, int button);
     // Whether no client holds a grab of the pointer or the keyboard.
