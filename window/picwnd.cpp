@@ -14,6 +14,7 @@
 #include <QPixmap>
 #include <QRegion>
 #include <QString>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -107,4 +108,10 @@ void PicWnd::applyPositionAndOpacity()
     // Every key ends here, so a window that something else has moved comes back to its place.
     setWindowOpacity(static_cast<double>(opacity));
     move(position);
+    // The widget skips a move to where it believes it already is, and that belief can be stale:
+    // a window manager need not confirm a move the program asked for, and a later move by
+    // someone else may then look like no change to the widget. The native window keeps what
+    // the windowing system last reported; where that differs, the move is asked for there.
+    if (QWindow *native = windowHandle(); native && native->position() != position)
+        native->setPosition(position);
 }
