@@ -151,9 +151,10 @@ bool XSession::startClient(const QString &program, const QStringList &arguments)
 QProcessEnvironment XSession::environment() const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"WAYLAND_DISPLAY", "WAYLAND_SOCKET", "XDG_SESSION_TYPE",
-                             "QT_QPA_PLATFORM", "QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS",
-                             "QT_AUTO_SCREEN_SCALE_FACTOR", "QT_ENABLE_HIGHDPI_SCALING"})
+    for (const char *name :
+         {"WAYLAND_DISPLAY", "WAYLAND_SOCKET", "XDG_SESSION_TYPE", "QT_QPA_PLATFORM",
+          "QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR",
+          "QT_ENABLE_HIGHDPI_SCALING", "QT_LOGGING_RULES"})
         environment.remove(QString::fromLatin1(name));
     environment.insert(QStringLiteral("DISPLAY"), m_display);
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());
