@@ -4,7 +4,9 @@
 #include "opacity.h"
 #include "picture.h"
 #include "placement.h"
+#include "screenpicture.h"
 #include "shape.h"
+#include "windowshape.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -14,6 +16,7 @@
 #include <QPixmap>
 #include <QRegion>
 #include <QString>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -50,8 +53,15 @@ PicWnd::PicWnd(const QString &picturePath)
 
     placeFromFile();
 
-    // The shape comes from a fresh load of the file (the pixmap cache has it by now).
-    applyShape(*this, pictureShape(loadPicture(picturePath)));
+    // What is shown and its shape come from a fresh load of the file (the pixmap cache has it by
+    // now), drawn for the screen the window is on, and again should it move to a screen of
+    // another device pixel ratio.
+    picture = loadPicture(picturePath);
+    showForScreen();
+    connect(windowHandle(), &QWindow::screenChanged, this, [this] {
+        if (!qFuzzyCompare(windowHandle()->devicePixelRatio(), shownRatio))
+            showForScreen();
+    });
 
     // Stored only: the window is first shown at the toolkit's default, fully opaque, and the
     // first key press applies the stored value.
@@ -71,6 +81,21 @@ void PicWnd::placeFromFile()
     position = *placed;
     std::printf("%d %d\n", position.x(), position.y());
     move(position);
+}
+
+void PicWnd::showForScreen()
+{
+    // The native window exists from here on: it knows its screen, and takes the shape.
+    create();
+    shownRatio = windowHandle()->devicePixelRatio();
+    const QPixmap shown = pictureForScreen(picture, shownRatio);
+    if (shown.cacheKey() != pixmap().cacheKey()) {
+        // The base class centres the window on every new picture: it goes back to its place.
+        setPixmap(shown);
+        resize(picture.deviceIndependentSize().toSize());
+        move(position);
+    }
+    setWindowShape(*this, pictureShape(shown));
 }
 
 void PicWnd::mousePressEvent(QMouseEvent * /*event*/)
