@@ -95,6 +95,12 @@ void PicWnd::showForScreen()
         resize(picture.deviceIndependentSize().toSize());
         move(position);
     }
+    // At device pixel ratios other than 1 the toolkit tells the window manager that the window
+    // grows in steps of the device pixels of a logical pixel (2 at ratio 1.5) from a base of -2.
+    // Window managers that keep to such steps (openbox does) then make a window of an odd
+    // device size one pixel smaller than its picture. With its own size as the base, the
+    // window's size is one of the steps.
+    setBaseSize(size());
     setWindowShape(*this, pictureShape(shown));
 }
 
