@@ -2,8 +2,8 @@
 # Installs the Debian packages that picwnd needs, for the roles named on the command line:
 #   build    compiler, CMake, Qt 6, and the X libraries that set the window's shape
 #   test     a real X server, window manager and compositor, the X libraries the tests use, a
-#            headless Wayland compositor with Qt's Wayland backend, and the checkers of the
-#            desktop entry and the manual page
+#            headless Wayland compositor with Qt's Wayland backend, GNU time (peak memory), and
+#            the checkers of the desktop entry and the manual page
 #   package  what CPack needs to make the Debian package (dpkg-shlibdeps works out its dependencies)
 #   run      a virtual X display and a screenshot tool, for machines without a display
 # Packages already installed are not touched; nothing is installed when all are there.
@@ -11,7 +11,7 @@ set -euo pipefail
 
 declare -A packages=(
     [build]="g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins libxcb1-dev libxcb-shape0-dev"
-    [test]="xvfb openbox xcompmgr x11-utils x11-xserver-utils xdotool weston qt6-wayland libxcb1-dev libxcb-shape0-dev libxcb-xtest0-dev libxcb-image0-dev desktop-file-utils groff-base mandoc"
+    [test]="xvfb openbox xcompmgr x11-utils x11-xserver-utils xdotool weston qt6-wayland time libxcb1-dev libxcb-shape0-dev libxcb-xtest0-dev libxcb-image0-dev desktop-file-utils groff-base mandoc"
     [package]="dpkg-dev file"
     [run]="xvfb x11-utils x11-xserver-utils imagemagick"
 )

@@ -161,12 +161,16 @@ bool sendBitmap(xcb_connection_t *connection, xcb_window_t window, xcb_shape_op_
     return true;
 }
 
-// Sends part (relative to the tile at offset) as rectangles, as many to a request as fit.
+// Sends part (relative to the tile at offset) as rectangles, as many to a request as the shape
+// extension takes. It reads a request's length from the 16-bit field of its header alone, so a
+// longer request (BIG-REQUESTS) is taken for a negative number of rectangles and gives an empty
+// shape, without any error: at most 65535 four-byte units go in one request.
 void sendRectangles(xcb_connection_t *connection, xcb_window_t window, xcb_shape_op_t operation,
                     const QRect &tile, const QRegion &part)
 {
-    const std::size_t perRequest = std::max<std::size_t>(
-        1, (maximumRequestBytes(connection) - shapeRectanglesHeader) / sizeof(xcb_rectangle_t));
+    const std::uint32_t bytes = std::min<std::uint32_t>(maximumRequestBytes(connection), 65535 * 4);
+    const std::size_t perRequest =
+        std::max<std::size_t>(1, (bytes - shapeRectanglesHeader) / sizeof(xcb_rectangle_t));
     std::vector<xcb_rectangle_t> rectangles;
     rectangles.reserve(
         std::min<std::size_t>(perRequest, static_cast<std::size_t>(part.rectCount())));

@@ -61,7 +61,8 @@ struct FinishedRun
     long peakResidentKiB = 0; // the kernel's high-water mark of its resident memory
 };
 
-// Runs the program (by default picwnd) until it ends, at most timeoutMs.
+// Runs the program (by default picwnd) until it ends, at most timeoutMs, under GNU time
+// (/usr/bin/time), which measures its memory.
 FinishedRun runToEnd(const QProcessEnvironment &environment, const QStringList &arguments,
                      const QString &workingDirectory, int timeoutMs,
                      const QString &program = QString());
