@@ -100,7 +100,8 @@ void PicWnd::showForScreen()
     // Window managers that keep to such steps (openbox does) then make a window of an odd
     // device size one pixel smaller than its picture. With its own size as the base, the
     // window's size is one of the steps.
-    setBaseSize(size());
+    if (!qFuzzyCompare(shownRatio, 1.0))
+        setBaseSize(size());
     setWindowShape(*this, pictureShape(shown));
 }
 
