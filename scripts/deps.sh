@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that picwnd needs, for the roles named on the command line:
-#   build    compiler, CMake, Qt 6
-#   test     a real X server, window manager and compositor, the X libraries the tests use, the
+#   build    compiler, CMake, Qt 6, and the X libraries that set the window's shape
+#   test     a real X server, window manager and compositor, the X libraries the tests use, a
+#            headless Wayland compositor with Qt's Wayland backend, GNU time (peak memory), the
 #            checkers of the desktop entry and the manual page, and strace (the check that
 #            nothing is written)
 #   package  what CPack needs to make the Debian package (dpkg-shlibdeps works out its dependencies)
@@ -11,8 +12,8 @@
 set -euo pipefail
 
 declare -A packages=(
-    [build]="g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins"
-    [test]="xvfb openbox xcompmgr x11-utils xdotool libxcb1-dev libxcb-shape0-dev libxcb-xtest0-dev libxcb-image0-dev desktop-file-utils groff-base mandoc strace"
+    [build]="g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins libxcb1-dev libxcb-shape0-dev"
+    [test]="xvfb openbox xcompmgr x11-utils x11-xserver-utils xdotool weston qt6-wayland time libxcb1-dev libxcb-shape0-dev libxcb-xtest0-dev libxcb-image0-dev desktop-file-utils groff-base mandoc strace"
     [package]="dpkg-dev file"
     [harden]="clang libclang-rt-14-dev"
     [run]="xvfb x11-utils x11-xserver-utils imagemagick"

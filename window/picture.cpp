@@ -27,7 +27,8 @@ class HeldMessages
 public:
     HeldMessages()
     {
-        s_previous = qInstallMessageHandler(&hold);
+        s_current = this;
+        m_previous = qInstallMessageHandler(&hold);
 #ifdef Q_OS_UNIX
         // A pipe, not a file: nothing is written anywhere. Non-blocking, so that a decoder that
         // says more than the pipe holds loses the rest instead of hanging.
@@ -66,7 +67,8 @@ private:
         if (m_restored)
             return;
         m_restored = true;
-        qInstallMessageHandler(s_previous);
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
 #ifdef Q_OS_UNIX
         if (m_heldStderr >= 0) {
             std::fflush(stderr);
@@ -81,21 +83,24 @@ private:
         }
 #endif
         if (pass) {
-            for (const Message &message : s_held) {
+            for (const Message &message : m_held) {
                 const QMessageLogContext context(nullptr, 0, nullptr, message.category.constData());
-                s_previous(message.type, context, message.text);
+                m_previous(message.type, context, message.text);
             }
         }
-        s_held.clear();
+        m_held.clear();
     }
 
     static void hold(QtMsgType type, const QMessageLogContext &context, const QString &text)
     {
-        s_held.push_back({type, QByteArray(context.category), text});
+        s_current->m_held.push_back({type, QByteArray(context.category), text});
     }
 
-    static inline QtMessageHandler s_previous = nullptr;
-    static inline std::vector<Message> s_held;
+    // The one instance that holds messages now (the program is single-threaded). A plain pointer,
+    // so that nothing needs constructing before main or destroying after it.
+    static inline HeldMessages *s_current = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    std::vector<Message> m_held;
     bool m_restored = false;
 #ifdef Q_OS_UNIX
     int m_savedStderr = -1;

@@ -4,7 +4,9 @@
 #include "opacity.h"
 #include "picture.h"
 #include "placement.h"
+#include "screenpicture.h"
 #include "shape.h"
+#include "windowshape.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -14,6 +16,7 @@
 #include <QPixmap>
 #include <QRegion>
 #include <QString>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -50,8 +53,15 @@ PicWnd::PicWnd(const QString &picturePath)
 
     placeFromFile();
 
-    // The shape comes from a fresh load of the file (the pixmap cache has it by now).
-    applyShape(*this, pictureShape(loadPicture(picturePath)));
+    // What is shown and its shape come from a fresh load of the file (the pixmap cache has it by
+    // now), drawn for the screen the window is on, and again should it move to a screen of
+    // another device pixel ratio.
+    picture = loadPicture(picturePath);
+    showForScreen();
+    connect(windowHandle(), &QWindow::screenChanged, this, [this] {
+        if (!qFuzzyCompare(windowHandle()->devicePixelRatio(), shownRatio))
+            showForScreen();
+    });
 
     // Stored only: the window is first shown at the toolkit's default, fully opaque, and the
     // first key press applies the stored value.
@@ -71,6 +81,28 @@ void PicWnd::placeFromFile()
     position = *placed;
     std::printf("%d %d\n", position.x(), position.y());
     move(position);
+}
+
+void PicWnd::showForScreen()
+{
+    // The native window exists from here on: it knows its screen, and takes the shape.
+    create();
+    shownRatio = windowHandle()->devicePixelRatio();
+    const QPixmap shown = pictureForScreen(picture, shownRatio);
+    if (shown.cacheKey() != pixmap().cacheKey()) {
+        // The base class centres the window on every new picture: it goes back to its place.
+        setPixmap(shown);
+        resize(picture.deviceIndependentSize().toSize());
+        move(position);
+    }
+    // At device pixel ratios other than 1 the toolkit tells the window manager that the window
+    // grows in steps of the device pixels of a logical pixel (2 at ratio 1.5) from a base of -2.
+    // Window managers that keep to such steps (openbox does) then make a window of an odd
+    // device size one pixel smaller than its picture. With its own size as the base, the
+    // window's size is one of the steps.
+    if (!qFuzzyCompare(shownRatio, 1.0))
+        setBaseSize(size());
+    setWindowShape(*this, pictureShape(shown));
 }
 
 void PicWnd::mousePressEvent(QMouseEvent * /*event*/)
@@ -111,4 +143,10 @@ void PicWnd::applyPositionAndOpacity()
     // Every key ends here, so a window that something else has moved comes back to its place.
     setWindowOpacity(static_cast<double>(opacity));
     move(position);
+    // The widget skips a move to where it believes it already is, and that belief can be stale:
+    // a window manager need not confirm a move the program asked for, and a later move by
+    // someone else may then look like no change to the widget. The native window keeps what
+    // the windowing system last reported; where that differs, the move is asked for there.
+    if (QWindow *native = windowHandle(); native && native->position() != position)
+        native->setPosition(position);
 }

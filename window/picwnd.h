@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QPoint>
 #include <QSplashScreen>
 
@@ -34,8 +35,12 @@ protected:
 
 private:
     void placeFromFile();
+    void showForScreen();
     void applyPositionAndOpacity();
 
     QPoint position;
     float opacity = 1.0f;
+    // The picture as loaded, and the device pixel ratio it is shown at (see pictureForScreen).
+    QPixmap picture;
+    qreal shownRatio = 1.0;
 };

@@ -19,7 +19,7 @@ class PicwndProcess
 public:
     PicwndProcess(const XSession &session, const QStringList &arguments,
                   const QString &workingDirectory, const QString &program = QString());
-    // The same with an environment of the caller's (e.g. session.environment() with changes).
+    // With an environment of its own (start from XSession::environment() and change it).
     PicwndProcess(const QProcessEnvironment &environment, const QStringList &arguments,
                   const QString &workingDirectory, const QString &program = QString());
     ~PicwndProcess();
@@ -37,6 +37,9 @@ public:
     [[nodiscard]] QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
     [[nodiscard]] QByteArray standardOutput();
     [[nodiscard]] QByteArray standardError();
+    // Waits until the program has written text to standard error; false when it has not within
+    // timeoutMs, or has ended without.
+    bool waitForStandardError(const QByteArray &text, int timeoutMs);
 
     // Waits until the process's window is viewable; XCB_NONE when it is not within timeoutMs.
     xcb_window_t waitForWindow(XClient &x, int timeoutMs = 10000);
@@ -49,6 +52,23 @@ private:
     QByteArray m_out;
     QByteArray m_err;
 };
+
+// A run of picwnd that ends by itself, with the most memory it ever held.
+struct FinishedRun
+{
+    bool ended = false; // false: still running after the timeout, and killed
+    bool exitedNormally = false;
+    int exitCode = -1;
+    QByteArray standardOutput;
+    QByteArray standardError;
+    long peakResidentKiB = 0; // the kernel's high-water mark of its resident memory
+};
+
+// Runs the program (by default picwnd) until it ends, at most timeoutMs, under GNU time
+// (/usr/bin/time), which measures its memory.
+FinishedRun runToEnd(const QProcessEnvironment &environment, const QStringList &arguments,
+                     const QString &workingDirectory, int timeoutMs,
+                     const QString &program = QString());
 
 // Gives window the keyboard focus the way a user does under a click-to-focus window manager: a
 // click on one of its pixels. Returns false when it did not get the focus.

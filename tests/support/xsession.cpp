@@ -54,7 +54,7 @@ XSession::XSession(const Options &options)
         return;
     }
     QFile::setPermissions(m_home.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    if (!startServer(options))
+    if (!startServer(options) || !setMonitors(options.monitors))
         return;
 
     XClient client(m_display);
@@ -132,6 +132,37 @@ bool XSession::startServer(const Options &options)
     return true;
 }
 
+bool XSession::setMonitors(const QList<QRect> &monitors)
+{
+    for (qsizetype i = 0; i < monitors.size(); ++i) {
+        const QRect &m = monitors.at(i);
+        // Sizes in millimetres as on a screen of 96 dots per inch. The first monitor takes Xvfb's
+        // one output ("screen"), which retires the monitor that covered the whole screen.
+        const auto millimetres = [](int pixels) { return qRound(pixels * 25.4 / 96); };
+        const QString geometry = QStringLiteral("%1/%2x%3/%4+%5+%6")
+                                     .arg(m.width())
+                                     .arg(millimetres(m.width()))
+                                     .arg(m.height())
+                                     .arg(millimetres(m.height()))
+                                     .arg(m.x())
+                                     .arg(m.y());
+        QProcess xrandr;
+        xrandr.setProcessEnvironment(environment());
+        xrandr.setStandardOutputFile(QProcess::nullDevice());
+        xrandr.start(QStringLiteral("xrandr"),
+                     {QStringLiteral("--setmonitor"), QStringLiteral("picwnd-test-%1").arg(i),
+                      geometry, i == 0 ? QStringLiteral("screen") : QStringLiteral("none")});
+        if (!xrandr.waitForFinished(startTimeoutMs) ||
+            xrandr.exitStatus() != QProcess::NormalExit || xrandr.exitCode() != 0) {
+            m_error = QStringLiteral("xrandr could not set monitor ") + geometry +
+                      QStringLiteral(": ") + QString::fromLocal8Bit(xrandr.readAllStandardError()) +
+                      xrandr.errorString();
+            return false;
+        }
+    }
+    return true;
+}
+
 bool XSession::startClient(const QString &program, const QStringList &arguments)
 {
     auto process = std::make_unique<QProcess>();
@@ -151,9 +182,10 @@ bool XSession::startClient(const QString &program, const QStringList &arguments)
 QProcessEnvironment XSession::environment() const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"WAYLAND_DISPLAY", "WAYLAND_SOCKET", "XDG_SESSION_TYPE",
-                             "QT_QPA_PLATFORM", "QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS",
-                             "QT_AUTO_SCREEN_SCALE_FACTOR", "QT_ENABLE_HIGHDPI_SCALING"})
+    for (const char *name :
+         {"WAYLAND_DISPLAY", "WAYLAND_SOCKET", "XDG_SESSION_TYPE", "QT_QPA_PLATFORM",
+          "QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR",
+          "QT_ENABLE_HIGHDPI_SCALING", "QT_LOGGING_RULES"})
         environment.remove(QString::fromLatin1(name));
     environment.insert(QStringLiteral("DISPLAY"), m_display);
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -20,6 +22,10 @@ public:
     {
         QStringList screens{QStringLiteral("1024x768x24")}; // one Xvfb -screen each
         QStringList serverArguments;                        // e.g. +xinerama
+        // Monitors that divide screen 0 among them, as a desktop of several screens side by
+        // side shows itself (RandR monitors); empty: one monitor, the whole screen. Xvfb lays
+        // the screens of -screen options all at the same origin even under +xinerama.
+        QList<QRect> monitors;
         bool windowManager = true;
         bool compositor = true;
         QString background = QStringLiteral("#204060");
@@ -40,6 +46,7 @@ public:
 
 private:
     bool startServer(const Options &options);
+    bool setMonitors(const QList<QRect> &monitors);
     bool startClient(const QString &program, const QStringList &arguments);
 
     QTemporaryDir m_home;
