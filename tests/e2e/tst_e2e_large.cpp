@@ -12,6 +12,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTest>
 
 #include <cstdint>
@@ -215,6 +216,10 @@ void TestEndToEndLarge::cleanupTestCase()
     m_bare.reset();
     m_x.reset();
     m_session.reset();
+    // Converting the big pictures starts the toolkit's worker threads. Ended here, they are not
+    // still winding down while LeakSanitizer stops the process at exit in the sanitizer build
+    // (its tracer has been seen to crash on such a thread).
+    QThreadPool::globalInstance()->waitForDone();
 }
 
 void TestEndToEndLarge::showsTheExactShapeOfIntricatePictures_data()
