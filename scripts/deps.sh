@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that picwnd needs, for the roles named on the command line:
-#   build  compiler, CMake, Qt 6
+#   build  compiler, CMake, Qt 6, and the X libraries the program and the benchmark link
 #   test   a real X server, window manager and compositor, and the X libraries the tests use
 #   run    a virtual X display and a screenshot tool, for machines without a display
+#   bench  a virtual X display and the programs the benchmark compares picwnd with
 # Packages already installed are not touched; nothing is installed when all are there.
 set -euo pipefail
 
 declare -A packages=(
-    [build]="g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins"
+    [build]="g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins libxcb1-dev libxcb-shape0-dev libxcb-xtest0-dev"
     [test]="xvfb openbox xcompmgr x11-utils xdotool libxcb1-dev libxcb-shape0-dev libxcb-xtest0-dev libxcb-image0-dev"
     [run]="xvfb x11-utils x11-xserver-utils imagemagick"
+    [bench]="xvfb feh xteddy"
 )
 
 wanted=()
