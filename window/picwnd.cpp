@@ -54,14 +54,6 @@ PicWnd::PicWnd(const QString &picturePath)
     // shares the pixels of the first load).
     applyShape(*this, keptPixels(QPixmap(picturePath).toImage()));
 
-    // An opaque picture covers every pixel of the window: there is no background to clear
-    // before it is drawn, which saves a pass over a full-size buffer. Pictures with alpha, and
-    // pictures scaled to the screen, still get the background they are drawn over.
-    const QPixmap picture = pixmap();
-    setAttribute(Qt::WA_OpaquePaintEvent, !picture.hasAlphaChannel() &&
-                                              picture.devicePixelRatio() == 1.0 &&
-                                              devicePixelRatioF() == 1.0);
-
     // Stored only: the window is first shown at the toolkit's default, fully opaque, and the
     // first key press applies the stored value.
     opacity = 1.0f;
