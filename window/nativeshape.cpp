@@ -5,7 +5,6 @@
 
 #ifdef PICWND_XCB_SHAPE
 #include <QGuiApplication>
-#include <QWindow>
 
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
@@ -36,8 +35,11 @@ bool setNativeShape(QWidget &window, const QImage &kept)
         kept.bytesPerLine() != (kept.width() + 31) / 32 * 4)
         return false;
 
+    // At other ratios the toolkit scales the mask to native pixels; this does not.
+    if (window.devicePixelRatioF() != 1.0)
+        return false;
     const auto id = xcb_window_t(window.winId());
-    if (!id || !window.windowHandle() || window.windowHandle()->devicePixelRatio() != 1.0)
+    if (!id)
         return false;
 
     const auto width = std::uint16_t(kept.width());
