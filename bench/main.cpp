@@ -475,6 +475,7 @@ int main(int argc, char **argv)
 {
     try {
         const Options options = parse(argc, argv);
+        killChildrenOnSignals();
         QTemporaryDir work;
         if (!work.isValid())
             throw std::runtime_error("no temporary directory");

@@ -1,6 +1,7 @@
 #include "process.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,46 @@
 #include <unistd.h>
 
 extern char **environ;
+
+namespace {
+
+// The children that may still run, for the signal handler: a fixed table it can read safely.
+std::atomic<pid_t> children[16];
+
+void remember(pid_t pid)
+{
+    for (std::atomic<pid_t> &slot : children) {
+        pid_t empty = 0;
+        if (slot.compare_exchange_strong(empty, pid))
+            return;
+    }
+}
+
+void forget(pid_t pid)
+{
+    for (std::atomic<pid_t> &slot : children) {
+        pid_t mine = pid;
+        if (slot.compare_exchange_strong(mine, 0))
+            return;
+    }
+}
+
+void killChildrenAndExit(int caught)
+{
+    for (std::atomic<pid_t> &slot : children)
+        if (const pid_t pid = slot.load(); pid > 0)
+            ::kill(pid, SIGKILL);
+    ::signal(caught, SIG_DFL);
+    ::raise(caught);
+}
+
+} // namespace
+
+void killChildrenOnSignals()
+{
+    for (const int which : {SIGINT, SIGTERM, SIGHUP})
+        ::signal(which, killChildrenAndExit);
+}
 
 pid_t spawnProcess(const std::vector<std::string> &argv,
                    const std::vector<std::string> &assignments, const std::string &workDir,
@@ -59,13 +100,17 @@ pid_t spawnProcess(const std::vector<std::string> &argv,
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0)
         throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
+    remember(pid);
     return pid;
 }
 
 bool isRunning(pid_t pid)
 {
     int status = 0;
-    return ::waitpid(pid, &status, WNOHANG) == 0;
+    if (::waitpid(pid, &status, WNOHANG) == 0)
+        return true;
+    forget(pid);
+    return false;
 }
 
 void stopProcess(pid_t pid, std::chrono::milliseconds grace)
@@ -82,6 +127,7 @@ void stopProcess(pid_t pid, std::chrono::milliseconds grace)
     ::kill(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
+    forget(pid);
 }
 
 namespace {

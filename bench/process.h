@@ -13,6 +13,10 @@ pid_t spawnProcess(const std::vector<std::string> &argv,
                    const std::vector<std::string> &assignments, const std::string &workDir,
                    const std::string &logFile, int keepFd = -1);
 
+// On SIGINT, SIGTERM or SIGHUP, kills every child still running before the benchmark ends, so
+// that no Xvfb or program is left behind.
+void killChildrenOnSignals();
+
 // Ends a child: SIGTERM, then SIGKILL if it is still there after grace; reaps it.
 void stopProcess(pid_t pid, std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
 
