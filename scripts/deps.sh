@@ -8,15 +8,17 @@
 #   package  what CPack needs to make the Debian package (dpkg-shlibdeps works out its dependencies)
 #   harden   clang with its libFuzzer and sanitizer runtimes, for the fuzz build
 #   run      a virtual X display and a screenshot tool, for machines without a display
+#   bench    a virtual X display and the programs the benchmark compares picwnd with
 # Packages already installed are not touched; nothing is installed when all are there.
 set -euo pipefail
 
 declare -A packages=(
-    [build]="g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins libxcb1-dev libxcb-shape0-dev"
+    [build]="g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins libxcb1-dev libxcb-shape0-dev libxcb-xtest0-dev"
     [test]="xvfb openbox xcompmgr x11-utils x11-xserver-utils xdotool weston qt6-wayland time libxcb1-dev libxcb-shape0-dev libxcb-xtest0-dev libxcb-image0-dev desktop-file-utils groff-base mandoc strace"
     [package]="dpkg-dev file"
     [harden]="clang libclang-rt-14-dev"
     [run]="xvfb x11-utils x11-xserver-utils imagemagick"
+    [bench]="xvfb feh xteddy"
 )
 
 wanted=()
