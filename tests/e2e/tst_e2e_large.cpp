@@ -12,8 +12,8 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QTemporaryDir>
-#include <QThreadPool>
 #include <QTest>
+#include <QThreadPool>
 
 #include <cstdint>
 #include <memory>
