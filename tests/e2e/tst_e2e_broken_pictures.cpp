@@ -33,13 +33,6 @@ constexpr int hangMs = 20000;
 // Programs started at once: enough to keep both cores busy while others start up.
 constexpr int batchSize = 4;
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
 QByteArray encoded(const QImage &image, const char *format)
 {
     if (qstrcmp(format, "gif") == 0)

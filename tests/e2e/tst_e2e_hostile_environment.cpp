@@ -27,13 +27,6 @@ namespace {
 // Bound for what must happen at once; the runs take tens of milliseconds.
 constexpr int waitMs = 10000;
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
 // A display number with no server behind it: no socket for it, in the file system or the
 // abstract namespace, and nothing listening on its TCP port on the loopback address.
 int freeDisplayNumber()

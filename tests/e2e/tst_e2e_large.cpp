@@ -23,13 +23,6 @@ namespace {
 
 constexpr int showTimeoutMs = 60000;
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
 // Saves image as a PNG with little compression: quick to write and to read.
 QString saveQuickly(const QDir &dir, const QString &name, const QImage &image)
 {

@@ -39,13 +39,6 @@ const QStringList traced{
     QStringLiteral("linkat"),    QStringLiteral("symlink"),   QStringLiteral("symlinkat"),
     QStringLiteral("truncate"),  QStringLiteral("ftruncate"), QStringLiteral("execve")};
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
 // The first child process of pid, or 0.
 qint64 childOf(qint64 pid)
 {

@@ -21,13 +21,6 @@ const QRect left(0, 0, 800, 600);
 const QRect right(800, 0, 640, 480);
 const QSize pictureSize(64, 48);
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
 } // namespace
 
 class TestEndToEndScreens : public QObject

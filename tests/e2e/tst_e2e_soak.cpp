@@ -62,13 +62,6 @@ constexpr std::array<float, 10> levels{1.0f,         0.899999976f, 0.799999952f,
 // Where the window may go: inside the screen, so that no window manager has a say.
 const QRect playground(40, 40, 860, 620);
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
 } // namespace
 
 class TestEndToEndSoak : public QObject

@@ -18,13 +18,6 @@ namespace {
 
 const QColor background(0x20, 0x40, 0x60);
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
 // An X display that no server serves.
 QString deadDisplay()
 {

@@ -18,13 +18,6 @@ const QColor background(0x20, 0x40, 0x60);
 const QSize screen(1024, 768);
 constexpr int exitTimeoutMs = 5000;
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
 // Where a splash screen of this size goes: centred on the screen.
 QPoint centred(QSize size)
 {
@@ -62,8 +55,6 @@ private:
     std::unique_ptr<PicwndProcess> show(const QStringList &arguments, xcb_window_t &window);
     // Ends a running picwnd with the X key, as a user does; returns its standard output.
     QByteArray quitWithX(PicwndProcess &picwnd, xcb_window_t window);
-    // Waits until the screen under the window shows expected.
-    void verifyScreen(const QRect &area, const QImage &expected);
 
     std::unique_ptr<XSession> m_session;
     std::unique_ptr<XClient> m_x;
@@ -120,18 +111,6 @@ QByteArray TestEndToEndWindow::quitWithX(PicwndProcess &picwnd, xcb_window_t win
     return picwnd.standardOutput();
 }
 
-void TestEndToEndWindow::verifyScreen(const QRect &area, const QImage &expected)
-{
-    QString difference;
-    const bool same = m_x->waitUntil(
-        [&] {
-            difference = firstDifference(m_x->grab(area), expected);
-            return difference.isEmpty();
-        },
-        5000);
-    QVERIFY2(same, qPrintable(difference));
-}
-
 void TestEndToEndWindow::showsThePictureShapedOnTopAndWithoutFrame()
 {
     const QImage image = stickerPicture(64, 48);
@@ -156,7 +135,7 @@ void TestEndToEndWindow::showsThePictureShapedOnTopAndWithoutFrame()
     QCOMPARE(extents, std::vector<std::uint32_t>(4, 0));
     QCOMPARE(m_x->geometry(m_x->parent(window)), geometry);
 
-    verifyScreen(geometry, seenOver(image, background));
+    verifyScreen(*m_x, geometry, seenOver(image, background));
 
     QCOMPARE(quitWithX(*picwnd, window), QByteArray("100 120\n"));
     QCOMPARE(picwnd->exitCode(), 0);
@@ -183,15 +162,7 @@ void TestEndToEndWindow::placesOffTheScreenWhereNoWindowManagerInterferes()
     QVERIFY(window != XCB_NONE);
     QCOMPARE(x.geometry(window), QRect(-30, -7, 64, 48));
     QVERIFY(sameArea(x.shape(window), opaquePart(image)));
-    QString difference;
-    QVERIFY2(x.waitUntil(
-                 [&] {
-                     difference = firstDifference(x.grab(QRect(0, 0, 34, 41)),
-                                                  seenOver(image, background).copy(30, 7, 34, 41));
-                     return difference.isEmpty();
-                 },
-                 5000),
-             qPrintable(difference));
+    verifyScreen(x, QRect(0, 0, 34, 41), seenOver(image, background).copy(30, 7, 34, 41));
 }
 
 void TestEndToEndWindow::keepsNearWhiteTranslucentAndTransparentPixels()
@@ -225,7 +196,7 @@ void TestEndToEndWindow::showsNothingOfAnAllWhitePicture()
 
     QImage expected(40, 30, QImage::Format_RGB32);
     expected.fill(background);
-    verifyScreen(QRect(200, 150, 40, 30), expected);
+    verifyScreen(*m_x, QRect(200, 150, 40, 30), expected);
 }
 
 void TestEndToEndWindow::appearsCentredWithoutPlacementFile()
@@ -237,7 +208,7 @@ void TestEndToEndWindow::appearsCentredWithoutPlacementFile()
     auto picwnd = show({}, window);
     QVERIFY(window != XCB_NONE);
     QCOMPARE(m_x->geometry(window), QRect(centred(image.size()), image.size()));
-    verifyScreen(QRect(centred(image.size()), image.size()), seenOver(image, background));
+    verifyScreen(*m_x, QRect(centred(image.size()), image.size()), seenOver(image, background));
 
     // No placement file read: nothing on standard output.
     QCOMPARE(quitWithX(*picwnd, window), QByteArray());

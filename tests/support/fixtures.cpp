@@ -1,9 +1,13 @@
 #include "fixtures.h"
 
+#include "xclient.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QPainter>
+#include <QTest>
 
 #include <vector>
 
@@ -66,6 +70,25 @@ QImage seenOver(const QImage &picture, QColor background)
             if (picture.pixel(x, y) == 0xffffffffu)
                 seen.setPixel(x, y, background.rgb());
     return seen;
+}
+
+void verifyScreen(XClient &x, const QRect &area, const QImage &expected, int timeoutMs)
+{
+    QString difference;
+    const bool same = x.waitUntil(
+        [&] {
+            difference = firstDifference(x.grab(area), expected);
+            return difference.isEmpty();
+        },
+        timeoutMs);
+    QVERIFY2(same, qPrintable(difference));
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(content), qint64(content.size()));
 }
 
 QString savePicture(const QDir &dir, const QString &name, const QImage &image)

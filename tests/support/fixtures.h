@@ -5,7 +5,10 @@
 #include <QRegion>
 #include <QString>
 
+class QByteArray;
 class QDir;
+class QRect;
+class XClient;
 
 // Pictures for the end-to-end tests, and what a user should see of them.
 
@@ -28,6 +31,13 @@ class QDir;
 // The GIF file of image, which may have at most 128 colours (Qt reads GIF but does not write it):
 // one frame, a global colour table, no compression to speak of.
 [[nodiscard]] QByteArray gifData(const QImage &image);
+
+// Waits until the screen shows expected in area; a difference still there after timeoutMs fails
+// the test, naming the first pixel that differs.
+void verifyScreen(XClient &x, const QRect &area, const QImage &expected, int timeoutMs = 5000);
+
+// Writes content to the file at path, replacing what it held; a failure fails the test.
+void writeFile(const QString &path, const QByteArray &content);
 
 // Saves image in dir under name (format from the suffix) and returns its path.
 QString savePicture(const QDir &dir, const QString &name, const QImage &image);
