@@ -5,9 +5,12 @@
 #include <QApplication>
 #include <QBitmap>
 #include <QColor>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
+#include <QRect>
+#include <QScreen>
 #include <QString>
 #include <QStringList>
 
@@ -21,6 +24,10 @@ public:
         setPixmap(picture);
         setContentsMargins(0, 0, 0, 0);
         resize(picture.size());
+        // Where picwnd appears: centred on the screen. Moving a shaped window costs the X
+        // server more or less depending on where it is.
+        if (const QScreen *screen = QGuiApplication::primaryScreen())
+            move(screen->geometry().center() - rect().center());
         if (masked)
             setMask(picture.createMaskFromColor(QColor(255, 255, 255, 255)));
     }

@@ -50,10 +50,10 @@ struct Program
     QString name;
     // The command for a picture: the opaque picture, and its version with alpha.
     std::vector<std::string> (*command)(const Options &, const std::string &, const std::string &);
-    bool qt = false;               // a Qt program: runs on the xcb platform
-    bool keys = false;             // moves on D and A
-    bool shaped = false;           // its window takes the picture's shape
-    bool startPaintsShape = false; // the server paints the shaped window's background on start
+    bool qt = false;                // a Qt program: runs on the xcb platform
+    bool keys = false;              // moves on D and A
+    bool shaped = false;            // its window takes the picture's shape
+    bool startPaintsShape = false;  // the server paints the shaped window's background on start
     bool shapeInOneRequest = false; // sends its shape as one request of rectangles
 };
 

@@ -4,11 +4,10 @@
 // line on standard error naming the picture and the reason, and shows nothing. Never a crash, a
 // hang or a window that cannot be closed.
 
+#include "endtoendtest.h"
 #include "fixtures.h"
 #include "otheruser.h"
 #include "picwndprocess.h"
-#include "xclient.h"
-#include "xsession.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -16,7 +15,6 @@
 #include <QFile>
 #include <QHash>
 #include <QImageWriter>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -114,7 +112,7 @@ struct Run
 
 } // namespace
 
-class TestBrokenPictures : public QObject
+class TestBrokenPictures : public EndToEndTest
 {
     Q_OBJECT
 
@@ -137,9 +135,6 @@ private:
     void decide(std::vector<Run> &batch);
     void finish(Run &run, int &shown, QHash<QString, QByteArray> &refusals);
 
-    std::unique_ptr<XSession> m_session;
-    std::unique_ptr<XClient> m_x;
-    std::unique_ptr<QTemporaryDir> m_dir;
     qint64 m_slowestMs = 0;
     QString m_slowest;
 };
@@ -151,21 +146,14 @@ void TestBrokenPictures::initTestCase()
     XSession::Options bare;
     bare.windowManager = false;
     bare.compositor = false;
-    m_session = std::make_unique<XSession>(bare);
-    QVERIFY2(m_session->error().isEmpty(), qPrintable(m_session->error()));
-    m_x = std::make_unique<XClient>(m_session->display());
-    QVERIFY(m_x->isConnected());
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+    startDisplay(bare);
+    freshStart();
 }
 
 void TestBrokenPictures::cleanupTestCase()
 {
     qInfo("slowest run until it ended or showed its window: %lld ms (%s)", m_slowestMs,
           qPrintable(m_slowest));
-    m_x.reset();
-    m_session.reset();
-    m_dir.reset();
 }
 
 void TestBrokenPictures::runAll(const QStringList &pictures, int &shown,

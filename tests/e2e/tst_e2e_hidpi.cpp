@@ -1,18 +1,14 @@
 // picwnd at device pixel ratios other than 1: every device pixel of the window shows the picture
 // pixel under its centre, and the desktop exactly where that pixel is opaque white.
 
+#include "endtoendtest.h"
 #include "fixtures.h"
 #include "picwndprocess.h"
-#include "xclient.h"
-#include "xsession.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdint>
-#include <memory>
 
 namespace {
 
@@ -76,49 +72,26 @@ int device(int logical, double ratio)
 
 } // namespace
 
-class TestEndToEndHighDpi : public QObject
+class TestEndToEndHighDpi : public EndToEndTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void cleanup();
-    void cleanupTestCase();
 
     void cutOutMatchesTheDrawnPictureInDevicePixels_data();
     void cutOutMatchesTheDrawnPictureInDevicePixels();
-
-private:
-    std::unique_ptr<XSession> m_session;
-    std::unique_ptr<XClient> m_x;
-    std::unique_ptr<QTemporaryDir> m_dir;
 };
 
 void TestEndToEndHighDpi::initTestCase()
 {
-    m_session = std::make_unique<XSession>();
-    QVERIFY2(m_session->error().isEmpty(), qPrintable(m_session->error()));
-    m_x = std::make_unique<XClient>(m_session->display());
-    QVERIFY(m_x->isConnected());
+    startDisplay();
 }
 
 void TestEndToEndHighDpi::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_x->clearEvents();
-}
-
-void TestEndToEndHighDpi::cleanup()
-{
-    m_dir.reset();
-}
-
-void TestEndToEndHighDpi::cleanupTestCase()
-{
-    m_x.reset();
-    m_session.reset();
+    freshStart();
 }
 
 void TestEndToEndHighDpi::cutOutMatchesTheDrawnPictureInDevicePixels_data()

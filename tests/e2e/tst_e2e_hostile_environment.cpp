@@ -3,11 +3,10 @@
 // working directory that cannot be read, that loses its permissions, or that is deleted while the
 // window is up changes nothing once the window is there: the keys still work and X ends it with 0.
 
+#include "endtoendtest.h"
 #include "fixtures.h"
 #include "otheruser.h"
 #include "picwndprocess.h"
-#include "xclient.h"
-#include "xsession.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,7 +16,6 @@
 
 #include <arpa/inet.h>
 #include <csignal>
-#include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -55,36 +53,22 @@ int freeDisplayNumber()
 
 } // namespace
 
-class TestHostileEnvironment : public QObject
+class TestHostileEnvironment : public EndToEndTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase();
 
     void endsAtOnceWithoutAUsableDisplay_data();
     void endsAtOnceWithoutAUsableDisplay();
     void keepsWorkingWhateverHappensToItsDirectory_data();
     void keepsWorkingWhateverHappensToItsDirectory();
-
-private:
-    std::unique_ptr<XSession> m_session;
-    std::unique_ptr<XClient> m_x;
 };
 
 void TestHostileEnvironment::initTestCase()
 {
-    m_session = std::make_unique<XSession>();
-    QVERIFY2(m_session->error().isEmpty(), qPrintable(m_session->error()));
-    m_x = std::make_unique<XClient>(m_session->display());
-    QVERIFY(m_x->isConnected());
-}
-
-void TestHostileEnvironment::cleanupTestCase()
-{
-    m_x.reset();
-    m_session.reset();
+    startDisplay();
 }
 
 void TestHostileEnvironment::endsAtOnceWithoutAUsableDisplay_data()

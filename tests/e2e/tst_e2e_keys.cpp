@@ -1,14 +1,11 @@
 // The real picwnd on a real X server, steered with real key presses (XTEST) after a click has
 // given it the focus, as a user does under openbox.
 
+#include "endtoendtest.h"
 #include "fixtures.h"
 #include "picwndprocess.h"
-#include "xclient.h"
-#include "xsession.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -38,7 +35,7 @@ std::uint32_t opacityProperty(float level)
 
 } // namespace
 
-class TestEndToEndKeys : public QObject
+class TestEndToEndKeys : public EndToEndTest
 {
     Q_OBJECT
 
@@ -46,7 +43,6 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
-    void cleanupTestCase();
 
     void movesWithTheThreeClusters();
     void movesTheSameWithModifiers();
@@ -66,9 +62,6 @@ private:
         return m_x->cardinals(m_window, "_NET_WM_WINDOW_OPACITY");
     }
 
-    std::unique_ptr<XSession> m_session;
-    std::unique_ptr<XClient> m_x;
-    std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<PicwndProcess> m_picwnd;
     xcb_window_t m_window = XCB_NONE;
     QImage m_picture;
@@ -76,22 +69,15 @@ private:
 
 void TestEndToEndKeys::initTestCase()
 {
-    m_session = std::make_unique<XSession>();
-    QVERIFY2(m_session->error().isEmpty(), qPrintable(m_session->error()));
-    m_x = std::make_unique<XClient>(m_session->display());
-    QVERIFY(m_x->isConnected());
+    startDisplay();
     m_picture = stickerPicture(64, 48);
 }
 
 void TestEndToEndKeys::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+    freshStart();
     savePicture(QDir(m_dir->path()), QStringLiteral("picture.png"), m_picture);
-    QFile config(m_dir->filePath(QStringLiteral("config.xml")));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write("<x> 200 </x>\n<y> 150 </y>\n");
-    config.close();
+    writeFile(m_dir->filePath(QStringLiteral("config.xml")), "<x> 200 </x>\n<y> 150 </y>\n");
 
     m_picwnd = std::make_unique<PicwndProcess>(*m_session, QStringList(), m_dir->path());
     m_window = m_picwnd->waitForWindow(*m_x);
@@ -104,12 +90,6 @@ void TestEndToEndKeys::cleanup()
 {
     m_picwnd.reset();
     m_dir.reset();
-}
-
-void TestEndToEndKeys::cleanupTestCase()
-{
-    m_x.reset();
-    m_session.reset();
 }
 
 bool TestEndToEndKeys::tapAndExpect(std::uint32_t key, QPoint expected)

@@ -1,14 +1,12 @@
 // picwnd with pictures that push the limits: shapes of millions of rectangles, a 50-megapixel
 // photo, and files that claim absurd sizes.
 
+#include "endtoendtest.h"
 #include "fixtures.h"
 #include "picwndprocess.h"
-#include "xclient.h"
-#include "xsession.h"
 
 #include <QBuffer>
 #include <QDir>
-#include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QTemporaryDir>
@@ -156,7 +154,7 @@ QByteArray jpegClaiming(std::uint16_t width, std::uint16_t height)
 
 } // namespace
 
-class TestEndToEndLarge : public QObject
+class TestEndToEndLarge : public EndToEndTest
 {
     Q_OBJECT
 
@@ -172,23 +170,18 @@ private Q_SLOTS:
     void refusesAPictureThatClaimsHugeDimensions();
 
 private:
-    std::unique_ptr<XSession> m_session;
-    std::unique_ptr<XClient> m_x;
     // Window managers and compositors take their time over shapes of millions of rectangles,
     // however they were set (openbox keeps the X server busy for minutes): the shape itself is
     // looked at on a display of its own without either.
     std::unique_ptr<XSession> m_bare;
     std::unique_ptr<XClient> m_bareX;
-    QTemporaryDir m_dir; // the pictures, made once for the whole run
+    QTemporaryDir m_pictures; // made once for the whole run
 };
 
 void TestEndToEndLarge::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    m_session = std::make_unique<XSession>();
-    QVERIFY2(m_session->error().isEmpty(), qPrintable(m_session->error()));
-    m_x = std::make_unique<XClient>(m_session->display());
-    QVERIFY(m_x->isConnected());
+    QVERIFY(m_pictures.isValid());
+    startDisplay();
     XSession::Options bare;
     bare.windowManager = false;
     bare.compositor = false;
@@ -207,8 +200,6 @@ void TestEndToEndLarge::cleanupTestCase()
 {
     m_bareX.reset();
     m_bare.reset();
-    m_x.reset();
-    m_session.reset();
     // Converting the big pictures starts the toolkit's worker threads. Ended here, they are not
     // still winding down while LeakSanitizer stops the process at exit in the sanitizer build
     // (its tracer has been seen to crash on such a thread).
@@ -222,7 +213,7 @@ void TestEndToEndLarge::showsTheExactShapeOfIntricatePictures_data()
     QTest::addColumn<QRegion>("expected");
 
     // Past about 2.1 million rectangles, one request of them is more than the X server takes.
-    const QDir dir(m_dir.path());
+    const QDir dir(m_pictures.path());
     QTest::newRow("checkerboard of 2896x2896, 4.2 million rectangles")
         << saveQuickly(dir, QStringLiteral("checkerboard.png"), checkerboard(2896))
         << QSize(2896, 2896) << checkerboardShape(2896);
@@ -238,7 +229,7 @@ void TestEndToEndLarge::showsTheExactShapeOfIntricatePictures()
     QFETCH(QSize, size);
     QFETCH(QRegion, expected);
 
-    PicwndProcess picwnd(*m_bare, {path}, m_dir.path());
+    PicwndProcess picwnd(*m_bare, {path}, m_pictures.path());
     const xcb_window_t window = picwnd.waitForWindow(*m_bareX, showTimeoutMs);
     QVERIFY2(window != XCB_NONE, picwnd.standardError().constData());
     QCOMPARE(m_bareX->geometry(window).size(), size);
@@ -251,7 +242,7 @@ void TestEndToEndLarge::showsTheExactShapeOfIntricatePictures()
 void TestEndToEndLarge::showsA50MegapixelPhoto()
 {
     // 8160x6120 at 4 bytes a pixel is 190 MiB decoded, over the toolkit's own limit of 128 MiB.
-    const QString path = m_dir.filePath(QStringLiteral("photo.jpg"));
+    const QString path = m_pictures.filePath(QStringLiteral("photo.jpg"));
     QVERIFY(photo(QSize(8160, 6120)).save(path, "JPG", 90));
     QImage decoded;
     {
@@ -261,7 +252,7 @@ void TestEndToEndLarge::showsA50MegapixelPhoto()
     }
     QVERIFY(!decoded.isNull());
 
-    PicwndProcess picwnd(*m_session, {path}, m_dir.path());
+    PicwndProcess picwnd(*m_session, {path}, m_pictures.path());
     const xcb_window_t window = picwnd.waitForWindow(*m_x, showTimeoutMs);
     QVERIFY2(window != XCB_NONE, picwnd.standardError().constData());
     QCOMPARE(m_x->geometry(window).size(), QSize(8160, 6120));
@@ -293,9 +284,9 @@ void TestEndToEndLarge::refusesAPictureThatClaimsHugeDimensions()
     QFETCH(QByteArray, content);
     QFETCH(QByteArray, message);
     QVERIFY(content.size() < 16 * 1024);
-    writeFile(m_dir.filePath(name), content);
+    writeFile(m_pictures.filePath(name), content);
 
-    const FinishedRun run = runToEnd(m_session->environment(), {name}, m_dir.path(), 10000);
+    const FinishedRun run = runToEnd(m_session->environment(), {name}, m_pictures.path(), 10000);
     QVERIFY2(run.ended, "picwnd waits instead of ending");
     QVERIFY(run.exitedNormally);
     QCOMPARE(run.exitCode, 1);

@@ -1,14 +1,11 @@
 // picwnd on a desktop of two screens side by side: 800x600 on the left, 640x480 on the right,
 // their tops level (RandR monitors on one Xvfb screen, as a desktop of two monitors shows itself).
 
+#include "endtoendtest.h"
 #include "fixtures.h"
 #include "picwndprocess.h"
-#include "xclient.h"
-#include "xsession.h"
 
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdint>
@@ -23,15 +20,13 @@ const QSize pictureSize(64, 48);
 
 } // namespace
 
-class TestEndToEndScreens : public QObject
+class TestEndToEndScreens : public EndToEndTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void cleanup();
-    void cleanupTestCase();
 
     void appearsCentredOnItsScreenWithoutPlacementFile();
     void placesOnEitherScreen_data();
@@ -46,9 +41,6 @@ private:
     void verifyScreen(const QRect &geometry);
 
     QImage m_image;
-    std::unique_ptr<XSession> m_session;
-    std::unique_ptr<XClient> m_x;
-    std::unique_ptr<QTemporaryDir> m_dir;
 };
 
 void TestEndToEndScreens::initTestCase()
@@ -57,29 +49,13 @@ void TestEndToEndScreens::initTestCase()
     XSession::Options options;
     options.screens = {QStringLiteral("1440x600x24")};
     options.monitors = {left, right};
-    m_session = std::make_unique<XSession>(options);
-    QVERIFY2(m_session->error().isEmpty(), qPrintable(m_session->error()));
-    m_x = std::make_unique<XClient>(m_session->display());
-    QVERIFY(m_x->isConnected());
+    startDisplay(options);
 }
 
 void TestEndToEndScreens::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+    freshStart();
     savePicture(QDir(m_dir->path()), QStringLiteral("picture.png"), m_image);
-    m_x->clearEvents();
-}
-
-void TestEndToEndScreens::cleanup()
-{
-    m_dir.reset();
-}
-
-void TestEndToEndScreens::cleanupTestCase()
-{
-    m_x.reset();
-    m_session.reset();
 }
 
 std::unique_ptr<PicwndProcess> TestEndToEndScreens::show(xcb_window_t &window)

@@ -3,15 +3,12 @@
 // auto-repeat has moved the window several times. The window ends up exactly where the
 // arithmetic of the keys says, at exactly the opacity it says.
 
+#include "endtoendtest.h"
 #include "fixtures.h"
 #include "picwndprocess.h"
-#include "xclient.h"
-#include "xsession.h"
 
 #include <QDir>
-#include <QFile>
 #include <QRect>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <xcb/xcb.h>
@@ -64,7 +61,7 @@ const QRect playground(40, 40, 860, 620);
 
 } // namespace
 
-class TestEndToEndSoak : public QObject
+class TestEndToEndSoak : public EndToEndTest
 {
     Q_OBJECT
 
@@ -81,29 +78,19 @@ private:
     // and returns how many presses the window saw (worked out from where it went).
     int hold(const Key &key, int minimum, QPoint &position);
 
-    std::unique_ptr<XSession> m_session;
-    std::unique_ptr<XClient> m_x;
-    std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<PicwndProcess> m_picwnd;
     xcb_window_t m_window = XCB_NONE;
 };
 
 void TestEndToEndSoak::initTestCase()
 {
-    m_session = std::make_unique<XSession>();
-    QVERIFY2(m_session->error().isEmpty(), qPrintable(m_session->error()));
-    m_x = std::make_unique<XClient>(m_session->display());
-    QVERIFY(m_x->isConnected());
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+    startDisplay();
+    freshStart();
 }
 
 void TestEndToEndSoak::cleanupTestCase()
 {
     m_picwnd.reset();
-    m_x.reset();
-    m_session.reset();
-    m_dir.reset();
 }
 
 void TestEndToEndSoak::verifyState(QPoint position, int level, const char *when, bool applied)

@@ -1,15 +1,13 @@
 // picwnd on a Wayland desktop: a headless weston beside the suite's X server, as Wayland desktops
 // run XWayland beside their compositor.
 
+#include "endtoendtest.h"
 #include "fixtures.h"
 #include "picwndprocess.h"
 #include "westonsession.h"
-#include "xclient.h"
-#include "xsession.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -28,54 +26,32 @@ QString deadDisplay()
 
 } // namespace
 
-class TestEndToEndWayland : public QObject
+class TestEndToEndWayland : public EndToEndTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void cleanup();
-    void cleanupTestCase();
 
     void appearsOnXShapedAndPlacedOnAWaylandDesktop();
     void takesWaylandWhereTheUserAsksOrThereIsNoX_data();
     void takesWaylandWhereTheUserAsksOrThereIsNoX();
 
 private:
-    std::unique_ptr<XSession> m_session;
-    std::unique_ptr<XClient> m_x;
     std::unique_ptr<WestonSession> m_weston;
-    std::unique_ptr<QTemporaryDir> m_dir;
 };
 
 void TestEndToEndWayland::initTestCase()
 {
-    m_session = std::make_unique<XSession>();
-    QVERIFY2(m_session->error().isEmpty(), qPrintable(m_session->error()));
-    m_x = std::make_unique<XClient>(m_session->display());
-    QVERIFY(m_x->isConnected());
+    startDisplay();
     m_weston = std::make_unique<WestonSession>();
     QVERIFY2(m_weston->error().isEmpty(), qPrintable(m_weston->error()));
 }
 
 void TestEndToEndWayland::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_x->clearEvents();
-}
-
-void TestEndToEndWayland::cleanup()
-{
-    m_dir.reset();
-}
-
-void TestEndToEndWayland::cleanupTestCase()
-{
-    m_x.reset();
-    m_weston.reset();
-    m_session.reset();
+    freshStart();
 }
 
 void TestEndToEndWayland::appearsOnXShapedAndPlacedOnAWaylandDesktop()

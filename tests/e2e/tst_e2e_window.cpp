@@ -1,13 +1,11 @@
 // The real picwnd on a real X server, with openbox and xcompmgr: what a user sees of the window.
 
+#include "endtoendtest.h"
 #include "fixtures.h"
 #include "picwndprocess.h"
-#include "xclient.h"
-#include "xsession.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -28,15 +26,13 @@ QPoint centred(QSize size)
 
 } // namespace
 
-class TestEndToEndWindow : public QObject
+class TestEndToEndWindow : public EndToEndTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void cleanup();
-    void cleanupTestCase();
 
     void showsThePictureShapedOnTopAndWithoutFrame();
     void placesOffTheScreenWhereNoWindowManagerInterferes();
@@ -55,36 +51,16 @@ private:
     std::unique_ptr<PicwndProcess> show(const QStringList &arguments, xcb_window_t &window);
     // Ends a running picwnd with the X key, as a user does; returns its standard output.
     QByteArray quitWithX(PicwndProcess &picwnd, xcb_window_t window);
-
-    std::unique_ptr<XSession> m_session;
-    std::unique_ptr<XClient> m_x;
-    std::unique_ptr<QTemporaryDir> m_dir;
 };
 
 void TestEndToEndWindow::initTestCase()
 {
-    m_session = std::make_unique<XSession>();
-    QVERIFY2(m_session->error().isEmpty(), qPrintable(m_session->error()));
-    m_x = std::make_unique<XClient>(m_session->display());
-    QVERIFY(m_x->isConnected());
+    startDisplay();
 }
 
 void TestEndToEndWindow::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_x->clearEvents();
-}
-
-void TestEndToEndWindow::cleanup()
-{
-    m_dir.reset();
-}
-
-void TestEndToEndWindow::cleanupTestCase()
-{
-    m_x.reset();
-    m_session.reset();
+    freshStart();
 }
 
 std::unique_ptr<PicwndProcess> TestEndToEndWindow::show(const QStringList &arguments,
