@@ -1,3 +1,4 @@
+#include "offscreen.h"
 #include "opacity.h"
 #include "picwnd.h"
 
@@ -166,14 +167,7 @@ private:
 
 void TestPicWnd::initTestCase()
 {
-    // The offscreen platform has no window shapes or opacity and says so each time; what was set
-    // is still reported back, which is what these tests look at.
-    static const QtMessageHandler previous = qInstallMessageHandler(nullptr);
-    qInstallMessageHandler(
-        [](QtMsgType type, const QMessageLogContext &context, const QString &text) {
-            if (!text.startsWith(QLatin1String("This plugin does not support setting window")))
-                previous(type, context, text);
-        });
+    quietenOffscreenWindowWarnings();
 }
 
 void TestPicWnd::init()

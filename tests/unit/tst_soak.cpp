@@ -3,6 +3,7 @@
 // The expected state is worked out here on its own terms (a table of steps, 64-bit sums held to
 // the 32-bit range, ten listed opacity levels), not with the program's helpers.
 
+#include "offscreen.h"
 #include "picwnd.h"
 
 #include <QCoreApplication>
@@ -119,13 +120,7 @@ private:
 
 void TestSoak::initTestCase()
 {
-    // The offscreen platform has no window shapes or opacity and says so each time.
-    static const QtMessageHandler previous = qInstallMessageHandler(nullptr);
-    qInstallMessageHandler(
-        [](QtMsgType type, const QMessageLogContext &context, const QString &text) {
-            if (!text.startsWith(QLatin1String("This plugin does not support setting window")))
-                previous(type, context, text);
-        });
+    quietenOffscreenWindowWarnings();
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     m_oldCurrent = QDir::currentPath();
